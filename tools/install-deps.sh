@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12: CMake, the mingw-w64
+# cross compiler for 32-bit Windows, 32-bit Wine to run the program and its
+# tests, GoogleTest's sources (built for Windows alongside the tests),
+# cppcheck and hyperfine. Installs nothing that is already present; needs
+# root (or sudo) only when something is missing.
+set -euo pipefail
+
+packages=(cmake g++-mingw-w64-i686 wine wine32:i386 googletest cppcheck hyperfine)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}" >&2
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -q
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
