@@ -1,0 +1,390 @@
+// End-to-end tests: each case installs an uninstall script at the fixed
+// path, runs the program in a fresh working directory with its console sent
+// to files, and checks log.txt byte for byte, the exit status and what was
+// printed.
+#include "output_pattern.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Spelled out again rather than taken from the program, so that a change to
+// the program's path is a failure here.
+const char* const ScriptPath = "C:\\Program Files\\Tarvik\\Halvern\\uninstall.bat";
+
+const char* const RunnerProgram = "uninstall-runner.exe";
+const char* const NoPipeProgram = "uninstall-runner-nopipe.exe";       // CreatePipe fails
+const char* const NoThreadProgram = "uninstall-runner-nothread.exe";   // CreateThread fails
+
+// A guard against a hang, far beyond any run's time; never a measure of speed.
+constexpr DWORD HangGuardMilliseconds = 60000;
+
+fs::path ProgramDirectory()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return fs::path(path).parent_path();
+}
+
+std::optional<std::string> ReadBytes(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << bytes;
+}
+
+// The run log for a given capture text: every LF written as CR LF, then one
+// line end.
+std::string LogOf(const std::string& capture)
+{
+    std::string log;
+    for (char c : capture) {
+        if (c == '\n')
+            log += '\r';
+        log += c;
+    }
+    return log + "\r\n";
+}
+
+// Writes the uninstall script (lines joined with CR LF); "{fixture}" stands
+// for the quoted path of the tests' fixture program.
+void InstallScript(const std::string& lines)
+{
+    const std::string fixture = "\"" + (ProgramDirectory() / "runner_fixture.exe").string() + "\"";
+    std::string script;
+    std::istringstream input(lines);
+    for (std::string line; std::getline(input, line);) {
+        for (std::size_t at; (at = line.find("{fixture}")) != std::string::npos;)
+            line.replace(at, 9, fixture);
+        script += line + "\r\n";
+    }
+    fs::create_directories(fs::path(ScriptPath).parent_path());
+    WriteBytes(ScriptPath, script);
+}
+
+void RemoveScript()
+{
+    std::error_code ignored;
+    fs::remove(ScriptPath, ignored);
+}
+
+struct RunResult {
+    bool ended = false;      // false: the hang guard stopped it
+    DWORD exitCode = 0;
+    std::string out;
+    std::string err;
+};
+
+HANDLE OpenInheritable(const fs::path& path, DWORD access, DWORD disposition)
+{
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    return CreateFileA(path.string().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Each case gets a directory of its own: `cwd`, where the program runs, and
+// beside it the files that stand in for its console.
+class RunnerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(info->test_suite_name()) + "-" + info->name();
+        for (char& c : name)
+            if (c == '/')
+                c = '-';
+        base = fs::temp_directory_path() / "uninstall-runner-tests" / name;
+        std::error_code ignored;
+        fs::remove_all(base, ignored);
+        cwd = base / "cwd";
+        fs::create_directories(cwd);
+        RemoveScript();
+
+        // Every process of the case runs in this job, so that ending the
+        // case ends whatever it left running: a run stopped by the hang
+        // guard, the script under it, the background processes it started.
+        job = CreateJobObjectA(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    }
+
+    void TearDown() override
+    {
+        TerminateJobObject(job, 1);
+        CloseHandle(job);
+        RemoveScript();
+        std::error_code ignored;
+        fs::remove_all(base, ignored);
+    }
+
+    // Runs `program` from the build in `cwd`. Its console is files, not
+    // pipes: a background process that the script leaves behind inherits
+    // them, and a pipe would keep us waiting for it.
+    RunResult Run(const char* program, const std::string& arguments = "", const std::string& input = "")
+    {
+        WriteBytes(base / "stdin", input);
+        HANDLE in = OpenInheritable(base / "stdin", GENERIC_READ, OPEN_EXISTING);
+        HANDLE out = OpenInheritable(base / "stdout", GENERIC_WRITE, CREATE_ALWAYS);
+        HANDLE err = OpenInheritable(base / "stderr", GENERIC_WRITE, CREATE_ALWAYS);
+
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = in;
+        startup.hStdOutput = out;
+        startup.hStdError = err;
+        std::string commandLine = "\"" + (ProgramDirectory() / program).string() + "\" " + arguments;
+        const std::string directory = cwd.string();
+
+        RunResult result;
+        PROCESS_INFORMATION process{};
+        const BOOL started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                                            nullptr, directory.c_str(), &startup, &process);
+        CloseHandle(in);
+        CloseHandle(out);
+        CloseHandle(err);
+        if (!started) {
+            ADD_FAILURE() << "could not start " << commandLine << ": error " << GetLastError();
+            return result;
+        }
+        AssignProcessToJobObject(job, process.hProcess);
+        ResumeThread(process.hThread);
+        CloseHandle(process.hThread);
+        result.ended = WaitForSingleObject(process.hProcess, HangGuardMilliseconds) == WAIT_OBJECT_0;
+        if (!result.ended)
+            TerminateJobObject(job, 1);
+        GetExitCodeProcess(process.hProcess, &result.exitCode);
+        CloseHandle(process.hProcess);
+        result.out = ReadBytes(base / "stdout").value_or("");
+        result.err = ReadBytes(base / "stderr").value_or("");
+        return result;
+    }
+
+    // What holds for every run: it ends, with status 0, and the script's
+    // output never reaches the console.
+    static void ExpectQuietRun(const RunResult& result, const std::string& console = "")
+    {
+        EXPECT_TRUE(result.ended) << "still running after " << HangGuardMilliseconds << " ms";
+        EXPECT_EQ(result.exitCode, 0u);
+        EXPECT_EQ(result.out, console);
+        EXPECT_EQ(result.err, "");
+    }
+
+    std::optional<std::string> Log() const { return ReadBytes(cwd / "log.txt"); }
+
+    fs::path base;
+    fs::path cwd;
+    HANDLE job = nullptr;
+};
+
+// --- What the script prints, and what the log keeps of it ---------------
+
+struct OutputCase {
+    const char* name;
+    const char* script;      // nullptr: no script installed
+    std::string capture;     // the text the log must hold before its line end
+};
+
+std::ostream& operator<<(std::ostream& stream, const OutputCase& c) { return stream << c.name; }
+
+std::string CountingLines(unsigned count)
+{
+    std::string lines;
+    for (unsigned n = 0; n < count; ++n)
+        lines += CountingLine(n);
+    return lines;
+}
+
+const OutputCase OutputCases[] = {
+    {"ShortLine", "@echo hello", "hello\r\n"},
+    {"NothingPrinted", "@rem prints nothing", ""},
+    {"ScriptMissing", nullptr, ""},
+    {"NonZeroExitStatus", "@echo failed\n@exit /b 3", "failed\r\n"},
+    {"StandardErrorOnly", "@{fixture} err 6f6f7073", "oops"},
+    {"BothStreamsInOrder", "@{fixture} out 31\n@{fixture} err 32\n@{fixture} out 33", "123"},
+    {"ZeroByteEndsText", "@{fixture} out 4142004344", "AB"},
+    {"BytesAbove127", "@{fixture} out c3a9ff80", "\xc3\xa9\xff\x80"},
+    {"CrLfLineEnds", "@{fixture} out 610d0a620d0a", "a\r\nb\r\n"},
+    {"ExactlyFullBuffer", "@{fixture} fill 4096 4096", CountingBytes(4096)},
+    {"LongerThanBuffer", "@{fixture} fill 100000 1000", CountingBytes(4096)},
+    {"MoreThanPipeHolds", "@{fixture} fill 4194304 65536", CountingBytes(4096)},
+    {"ManyShortWrites", "@{fixture} lines 3000", CountingLines(3000).substr(0, 4096)},
+    {"OutputBeforeAndAfterFill", "@echo first\n@{fixture} fill 8000 8000\n@echo last", ("first\r\n" + CountingBytes(8000)).substr(0, 4096)},
+};
+
+class Output : public RunnerTest, public ::testing::WithParamInterface<OutputCase> {};
+
+TEST_P(Output, LogHoldsStartOfOutput)
+{
+    if (GetParam().script != nullptr)
+        InstallScript(GetParam().script);
+    ExpectQuietRun(Run(RunnerProgram));
+    EXPECT_EQ(Log(), LogOf(GetParam().capture));
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, Output, ::testing::ValuesIn(OutputCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- The run's surroundings ----------------------------------------------
+
+TEST_F(RunnerTest, ArgumentsAreIgnored)
+{
+    InstallScript("@echo hello");
+    ExpectQuietRun(Run(RunnerProgram, "/? --help \"C:\\some other.bat\""));
+    EXPECT_EQ(Log(), LogOf("hello\r\n"));
+}
+
+TEST_F(RunnerTest, ReplacesALongerLog)
+{
+    WriteBytes(cwd / "log.txt", std::string(10000, 'x'));
+    InstallScript("@echo hello");
+    ExpectQuietRun(Run(RunnerProgram));
+    EXPECT_EQ(Log(), LogOf("hello\r\n"));
+}
+
+TEST_F(RunnerTest, LogThatCannotBeOpenedIsNotFatal)
+{
+    fs::create_directory(cwd / "log.txt");
+    InstallScript("@echo hello");
+    ExpectQuietRun(Run(RunnerProgram));
+    EXPECT_TRUE(fs::is_directory(cwd / "log.txt"));
+}
+
+TEST_F(RunnerTest, ScriptReadsTheProgramsInput)
+{
+    InstallScript("@set /p ANSWER=\n@echo got %ANSWER%");
+    ExpectQuietRun(Run(RunnerProgram, "", "yes\r\n"));
+    EXPECT_EQ(Log(), LogOf("got yes\r\n"));
+}
+
+TEST_F(RunnerTest, PipeFailureIsReportedAndTheScriptStillRuns)
+{
+    // The script outlasts a short sleep and leaves a file behind, so the
+    // file shows that the program waited for it.
+    InstallScript("@echo not captured\n@{fixture} sleep 500\n@echo done> waited.txt");
+    ExpectQuietRun(Run(NoPipeProgram), "Create Pipe fail");
+    EXPECT_EQ(Log(), LogOf(""));
+    EXPECT_TRUE(fs::exists(cwd / "waited.txt"));
+}
+
+// --- Background processes that keep the pipe --------------------------------
+
+// What a fixture in the background wrote about itself: its process id and
+// whether its standard output was the pipe.
+struct Background {
+    DWORD pid = 0;
+    bool holdsPipe = false;
+};
+
+std::optional<Background> ReadBackground(const fs::path& record)
+{
+    const auto text = ReadBytes(record);
+    if (!text)
+        return std::nullopt;
+    std::istringstream fields(*text);
+    Background background;
+    std::string kind;
+    fields >> background.pid >> kind;
+    background.holdsPipe = kind == "pipe";
+    return background;
+}
+
+bool IsRunning(DWORD pid)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (process == nullptr)
+        return false;
+    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
+}
+
+bool WaitForFile(const fs::path& path)
+{
+    for (DWORD waited = 0; waited < HangGuardMilliseconds; waited += 20) {
+        if (fs::exists(path))
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+class BackgroundHolder : public RunnerTest, public ::testing::WithParamInterface<const char*> {};
+
+// An uninstaller that relaunches itself and lets the first copy exit: the
+// copy holds the pipe's write end for two minutes, and the run must not wait
+// for it.
+TEST_P(BackgroundHolder, DoesNotKeepTheRunWaiting)
+{
+    InstallScript("@echo before\n@{fixture} spawn hold 120");
+    const RunResult result = Run(GetParam());
+    const auto holder = ReadBackground(cwd / "hold.txt");
+    const bool holderOutlivedRun = holder && IsRunning(holder->pid);
+
+    ExpectQuietRun(result);
+    EXPECT_EQ(Log(), LogOf("before\r\n"));
+    ASSERT_TRUE(holder) << "the background holder never started";
+    EXPECT_TRUE(holder->holdsPipe);
+    EXPECT_TRUE(holderOutlivedRun) << "the run waited for the holder to end";
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, BackgroundHolder, ::testing::Values(RunnerProgram, NoThreadProgram),
+                         [](const auto& info) {
+                             return std::string(info.param == RunnerProgram ? "Reader" : "NoReaderThread");
+                         });
+
+// A background process that keeps writing after the run has ended must see
+// its writes fail, not block forever: nothing but the program itself may
+// hold the pipe's read end.
+TEST_F(RunnerTest, BackgroundWriterSeesThePipeClose)
+{
+    InstallScript("@echo before\n@{fixture} spawn flood");
+    const RunResult result = Run(RunnerProgram);
+    const bool floodEnded = WaitForFile(cwd / "flood-ended.txt");
+    const auto flooder = ReadBackground(cwd / "flood.txt");
+
+    ExpectQuietRun(result);
+    const std::string logStart = "before\r\r\n";
+    EXPECT_EQ(Log().value_or("").substr(0, logStart.size()), logStart);
+    ASSERT_TRUE(flooder) << "the background writer never started";
+    EXPECT_TRUE(flooder->holdsPipe);
+    EXPECT_TRUE(floodEnded) << "the background writer was still blocked in a write";
+}
+
+// --- The executable itself -------------------------------------------------
+
+TEST(Executable, AsksForNoElevation)
+{
+    const std::string path = (ProgramDirectory() / RunnerProgram).string();
+    HMODULE image = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(image, nullptr);
+    HRSRC resource = FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)); // RT_MANIFEST
+    ASSERT_NE(resource, nullptr) << "no application manifest";
+    const char* data = static_cast<const char*>(LockResource(LoadResource(image, resource)));
+    const std::string manifest(data, SizeofResource(image, resource));
+    FreeLibrary(image);
+
+    EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"),
+              std::string::npos)
+        << manifest;
+}
+
+} // namespace
