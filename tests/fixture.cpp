@@ -19,9 +19,9 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -52,11 +52,11 @@ bool WriteTextFile(const std::string& path, const std::string& text)
 {
     // Written aside and renamed, so a reader never sees half of it.
     const std::string partial = path + ".partial";
-    FILE* file = std::fopen(partial.c_str(), "wb");
-    if (file == nullptr)
-        return false;
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
+    {
+        std::ofstream file(partial, std::ios::binary | std::ios::trunc);
+        if (!(file << text))
+            return false;
+    }
     return MoveFileExA(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
