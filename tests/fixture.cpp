@@ -2,15 +2,21 @@
 // batch file cannot (zero bytes, bytes above 127, megabytes, standard error
 // alone) and plays the background processes that uninstallers leave behind.
 //
-//   runner_fixture out HEX          write the bytes HEX to standard output, in one write
-//   runner_fixture err HEX          the same, to standard error
-//   runner_fixture fill COUNT CHUNK write CountingBytes(COUNT) in writes of CHUNK bytes
-//   runner_fixture lines COUNT      write COUNT CountingLine()s, one write each
-//   runner_fixture sleep MS         wait MS milliseconds
-//   runner_fixture spawn ROLE ARGS  start "runner_fixture ROLE ARGS" in the background with
-//                                   our handles, and return once it has written ROLE.txt
-//   runner_fixture hold SECONDS     keep the inherited handles open for SECONDS
-//   runner_fixture flood            write until writing fails, then write flood-ended.txt
+//   runner_fixture out HEX             write the bytes HEX to standard output, in one write
+//   runner_fixture err HEX             the same, to standard error
+//   runner_fixture fill COUNT CHUNK    write CountingBytes(COUNT) in writes of CHUNK bytes
+//   runner_fixture repeat COUNT CHUNK  write COUNT bytes as one CHUNK-byte block over and
+//                                      over (for throughput, where content is moot)
+//   runner_fixture lines COUNT         write COUNT CountingLine()s, one write each
+//   runner_fixture sleep MS            wait MS milliseconds
+//   runner_fixture spawn ROLE ARGS     start "runner_fixture ROLE ARGS" in the background with
+//                                      our handles, and return once it has written ROLE.txt
+//   runner_fixture hold SECONDS        keep the inherited handles open for SECONDS
+//   runner_fixture flood               write until writing fails, then write flood-ended.txt
+//   runner_fixture stamp FILE          write the time now, in microseconds since 1970, to FILE
+//   runner_fixture pipe PROGRAM        run PROGRAM with its output into a pipe, and read the
+//                                      pipe to its end, keeping nothing (the benchmark's
+//                                      measure of what the pipe alone costs)
 //
 // hold and flood first write ROLE.txt in the current directory: their
 // process id and whether their standard output is a pipe.
@@ -95,6 +101,36 @@ int Spawn(int argc, char** argv)
     return 3;
 }
 
+int DrainThroughPipe(const char* program)
+{
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
+        return 2;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION child{};
+    const BOOL started =
+        CreateProcessA(program, nullptr, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
+    CloseHandle(writeEnd);
+    if (!started)
+        return 2;
+
+    static char buffer[256 * 1024];
+    DWORD got = 0;
+    while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr)) {
+    }
+    WaitForSingleObject(child.hProcess, INFINITE);
+    return 0;
+}
+
 int Flood()
 {
     RecordRole("flood");
@@ -130,6 +166,15 @@ int main(int argc, char** argv)
         }
         return 0;
     }
+    if (command == "repeat" && argc == 4) {
+        unsigned long long left = std::strtoull(argv[2], nullptr, 10);
+        const std::string block = CountingBytes(std::strtoul(argv[3], nullptr, 10));
+        for (; left > 0; left -= std::min<unsigned long long>(left, block.size())) {
+            if (!WriteAll(out, block.data(), static_cast<std::size_t>(std::min<unsigned long long>(left, block.size()))))
+                return 2;
+        }
+        return 0;
+    }
     if (command == "lines" && argc == 3) {
         const unsigned long count = std::strtoul(argv[2], nullptr, 10);
         for (unsigned n = 0; n < count; ++n) {
@@ -152,5 +197,14 @@ int main(int argc, char** argv)
     }
     if (command == "flood" && argc == 2)
         return Flood();
+    if (command == "pipe" && argc == 3)
+        return DrainThroughPipe(argv[2]);
+    if (command == "stamp" && argc == 3) {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        const ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+        const ULONGLONG UnixEpochTicks = 116444736000000000ULL; // 1970-01-01 in 100 ns since 1601
+        return WriteTextFile(argv[2], std::to_string((ticks - UnixEpochTicks) / 10) + "\n") ? 0 : 2;
+    }
     return 1;
 }
