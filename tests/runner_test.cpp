@@ -371,6 +371,39 @@ TEST_F(RunnerTest, BackgroundWriterSeesThePipeClose)
 
 // --- The executable itself -------------------------------------------------
 
+std::string VersionString(const std::string& record, const char* name)
+{
+    char* value = nullptr;
+    UINT size = 0;
+    const std::string key = std::string("\\StringFileInfo\\040904B0\\") + name;
+    if (!VerQueryValueA(record.data(), key.c_str(), reinterpret_cast<void**>(&value), &size) || size == 0)
+        return "(missing)";
+    return std::string(value, size - 1);
+}
+
+TEST(Executable, VersionRecordMatchesTheProject)
+{
+    const std::string path = (ProgramDirectory() / RunnerProgram).string();
+    DWORD ignored = 0;
+    std::string record(GetFileVersionInfoSizeA(path.c_str(), &ignored), '\0');
+    ASSERT_FALSE(record.empty()) << "no version record";
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(record.size()), &record[0]));
+
+    EXPECT_EQ(VersionString(record, "FileVersion"), UNINSTALL_RUNNER_VERSION);
+    EXPECT_EQ(VersionString(record, "ProductVersion"), UNINSTALL_RUNNER_VERSION);
+    EXPECT_EQ(VersionString(record, "OriginalFilename"), "uninstall-runner.exe");
+    EXPECT_NE(VersionString(record, "FileDescription").find("uninstall script"), std::string::npos);
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    ASSERT_TRUE(VerQueryValueA(record.data(), "\\", reinterpret_cast<void**>(&fixed), &size));
+    const std::string numeric = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                                std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                                std::to_string(HIWORD(fixed->dwFileVersionLS));
+    EXPECT_EQ(numeric, UNINSTALL_RUNNER_VERSION);
+    EXPECT_EQ(LOWORD(fixed->dwFileVersionLS), 0u);
+}
+
 TEST(Executable, AsksForNoElevation)
 {
     const std::string path = (ProgramDirectory() / RunnerProgram).string();
