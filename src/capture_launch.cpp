@@ -112,9 +112,10 @@ void CaptureUntilChildEnds(HANDLE childProcess, HANDLE readEnd, char* captureBuf
     WaitForSingleObject(childProcess, INFINITE);
 
     if (readerThread == nullptr) {
-        // No thread to read meanwhile: a script that fills the pipe blocks
-        // until the wait above ends, which it then cannot. Short output,
-        // the usual case, is still taken whole.
+        // No reading thread: nothing read while the child ran, so a script
+        // that printed more than the pipe holds blocked, and the wait above
+        // with it. What a script that printed less left in the pipe is
+        // taken whole.
         TakeBufferedOutput(reader);
         return;
     }
