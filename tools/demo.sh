@@ -13,7 +13,7 @@ cmake --build --preset mingw-w64 --target uninstall-runner >/dev/null
 export WINEPREFIX=$root/build/demo-prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
 # Wine's server and services outlive this script: keep them off its output.
-wineserver -p5 </dev/null >/dev/null 2>&1
+wineserver -p5 </dev/null >/dev/null 2>&1 || true  # one already up is as good
 wineboot --init </dev/null >/dev/null 2>&1
 
 script_dir="$WINEPREFIX/drive_c/Program Files/Tarvik/Halvern"
