@@ -169,9 +169,11 @@ int main(int argc, char** argv)
     if (command == "repeat" && argc == 4) {
         unsigned long long left = std::strtoull(argv[2], nullptr, 10);
         const std::string block = CountingBytes(std::strtoul(argv[3], nullptr, 10));
-        for (; left > 0; left -= std::min<unsigned long long>(left, block.size())) {
-            if (!WriteAll(out, block.data(), static_cast<std::size_t>(std::min<unsigned long long>(left, block.size()))))
+        while (left > 0) {
+            const std::size_t size = static_cast<std::size_t>(std::min<unsigned long long>(left, block.size()));
+            if (!WriteAll(out, block.data(), size))
                 return 2;
+            left -= size;
         }
         return 0;
     }
