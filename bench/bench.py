@@ -84,10 +84,13 @@ def main():
     parser.add_argument("--build", default="build", type=Path, help="the build tree (default: build)")
     parser.add_argument("--runs", default=5, type=int, help="counted rounds per workload (default: 5)")
     parser.add_argument("--only", help="run only the workloads whose name contains this")
+    parser.add_argument("--runner", default="uninstall-runner.exe",
+                        help="the runner's file name in the build's bin folder (default: uninstall-runner.exe; "
+                             "uninstall-runner-nothread.exe measures the capture without a reading thread)")
     args = parser.parse_args()
 
     bin_dir = args.build / "bin"
-    runner = bin_dir / "uninstall-runner.exe"
+    runner = bin_dir / args.runner
     fixture = bin_dir / "runner_fixture.exe"
     for program in (runner, fixture):
         if not program.exists():
@@ -152,7 +155,7 @@ def main():
                 if line.startswith("model name")), platform.machine())
     print(f"Measured {datetime.date.today().isoformat()} on {os.cpu_count()} cores ({cpu}), "
           f"{wine_version}, {platform.system()} {platform.release()}; "
-          f"`python3 bench/bench.py --runs {args.runs}`. Median (min–max) of {args.runs} interleaved rounds.\n")
+          f"`python3 bench/bench.py --runs {args.runs}`, runner {args.runner}. Median (min–max) of {args.runs} interleaved rounds.\n")
     print("| workload | runner | floor (>NUL) | redirect (>file) | bare pipe | runner / floor "
           "| runner / redirect | runner / bare pipe | runner peak RSS |")
     print("|---|---|---|---|---|---|---|---|---|")

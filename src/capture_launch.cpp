@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -20,6 +21,10 @@ char discardBuffer[DiscardChunkSize];
 // How long the launching thread waits for the reading thread between two
 // attempts to cancel its blocked read.
 constexpr DWORD CancelRetryMilliseconds = 5;
+
+// Without a reading thread: how long the launching thread waits on the child
+// while the pipe is empty, before it looks at the pipe again.
+constexpr DWORD EmptyPipeWaitMilliseconds = 1;
 
 // What the launching thread hands to the thread that reads the pipe.
 struct PipeReader {
@@ -56,27 +61,52 @@ bool ReadPipeChunk(PipeReader& reader, DWORD limit, DWORD& got)
 // it. What a background process writes later, through a write end it
 // inherited from the script, is not waited for: it may keep that handle open
 // for as long as it likes. We are the pipe's only reader (the read end is
-// not inherited), so the bytes counted here stay available and none of
-// these reads can block.
+// not inherited), so a read of no more than the count just peeked finds its
+// bytes there and does not block. The count is taken afresh before every
+// read: bytes of a background writer's write that was still pending count
+// too, and leave the pipe again if that write is abandoned, so an older count
+// may be more than is there now.
 void TakeBufferedOutput(PipeReader& reader)
 {
-    DWORD pending = 0;
-    if (!PeekNamedPipe(reader.readEnd, nullptr, 0, nullptr, &pending, nullptr))
-        return;
-
-    while (pending > 0) {
+    for (;;) {
+        DWORD pending = 0;
+        if (!PeekNamedPipe(reader.readEnd, nullptr, 0, nullptr, &pending, nullptr) || pending == 0)
+            return;
         DWORD got = 0;
         if (!ReadPipeChunk(reader, pending, got)) {
-            // A cancellation meant for the blocked read before us; the data
-            // is still there.
+            // A cancellation meant for the blocked read before us, or for
+            // one that waited on bytes that left: peek again.
             if (GetLastError() == ERROR_OPERATION_ABORTED)
                 continue;
             return;
         }
         if (got == 0)
             return; // no progress: nothing more is there to take
-        pending -= got;
     }
+}
+
+// The capture without a reading thread, on the launching thread: a read only
+// ever asks for what the pipe holds, so it never blocks on an empty pipe that
+// a background process keeps open; while the pipe is empty, the child is
+// waited on briefly instead. The script is thus never left blocked in a
+// write to a full pipe, and the loop ends once the child has.
+void CaptureOnThisThread(HANDLE childProcess, PipeReader& reader)
+{
+    for (;;) {
+        DWORD pending = 0;
+        if (!PeekNamedPipe(reader.readEnd, nullptr, 0, nullptr, &pending, nullptr))
+            break; // every writer has gone and everything has been read
+        if (pending > 0) {
+            DWORD got = 0;
+            if (!ReadPipeChunk(reader, pending, got))
+                break;
+            continue;
+        }
+        if (WaitForSingleObject(childProcess, EmptyPipeWaitMilliseconds) != WAIT_TIMEOUT)
+            break;
+    }
+    WaitForSingleObject(childProcess, INFINITE);
+    TakeBufferedOutput(reader);
 }
 
 // The reading thread. It reads while the child runs, so that a script
@@ -109,16 +139,11 @@ void CaptureUntilChildEnds(HANDLE childProcess, HANDLE readEnd, char* captureBuf
     reader.captureBuffer = captureBuffer;
 
     HANDLE readerThread = CreateThread(nullptr, 0, ReadWhileChildRuns, &reader, 0, nullptr);
-    WaitForSingleObject(childProcess, INFINITE);
-
     if (readerThread == nullptr) {
-        // No reading thread: nothing read while the child ran, so a script
-        // that printed more than the pipe holds blocked, and the wait above
-        // with it. What a script that printed less left in the pipe is
-        // taken whole.
-        TakeBufferedOutput(reader);
+        CaptureOnThisThread(childProcess, reader);
         return;
     }
+    WaitForSingleObject(childProcess, INFINITE);
 
     // The reading thread may be blocked in ReadFile on an empty pipe that a
     // background process keeps open. Nothing done to the read end from this
@@ -162,6 +187,20 @@ void RunAndCapture(const char* scriptPath, char (&captureBuffer)[CaptureBufferSi
         SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     }
 
+    // Our own standard output and error stay ours. A caller that reads them
+    // through a pipe waits until every holder of its write end has closed
+    // it; handed to cmd, that would include whatever the script leaves
+    // running in the background, so the caller would wait for that long after
+    // we have gone. The script needs neither: its output goes to our pipe. A
+    // handle that is also our standard input is left alone, since the script
+    // is given that one.
+    const HANDLE ownInput = GetStdHandle(STD_INPUT_HANDLE);
+    for (const DWORD stream : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        const HANDLE own = GetStdHandle(stream);
+        if (own != nullptr && own != INVALID_HANDLE_VALUE && own != ownInput)
+            SetHandleInformation(own, HANDLE_FLAG_INHERIT, 0);
+    }
+
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
@@ -174,7 +213,7 @@ void RunAndCapture(const char* scriptPath, char (&captureBuffer)[CaptureBufferSi
     // STARTF_USESTDHANDLES makes all three handles count, so the input
     // handle must be a real one: our own standard input, not whatever the
     // startup information held when our parent set no handles.
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdInput = ownInput;
     // With no pipe the child gets no output handles at all: what it prints
     // is lost rather than shown on our console.
     startup.hStdOutput = writeEnd;

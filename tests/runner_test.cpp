@@ -13,6 +13,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 namespace fs = std::filesystem;
 
@@ -25,6 +26,16 @@ const char* const ScriptPath = "C:\\Program Files\\Tarvik\\Halvern\\uninstall.ba
 const char* const RunnerProgram = "uninstall-runner.exe";
 const char* const NoPipeProgram = "uninstall-runner-nopipe.exe";       // CreatePipe fails
 const char* const NoThreadProgram = "uninstall-runner-nothread.exe";   // CreateThread fails
+
+// The two ways the program captures: with a reading thread, and on its one
+// thread when no reading thread can be started. Both must give the same
+// log and neither may hang.
+const char* const CapturingPrograms[] = {RunnerProgram, NoThreadProgram};
+
+std::string ProgramName(const ::testing::TestParamInfo<const char*>& info)
+{
+    return info.param == RunnerProgram ? "Reader" : "NoReaderThread";
+}
 
 // A guard against a hang, far beyond any run's time; never a measure of speed.
 constexpr DWORD HangGuardMilliseconds = 60000;
@@ -90,7 +101,29 @@ struct RunResult {
     DWORD exitCode = 0;
     std::string out;
     std::string err;
+    bool consoleEnded = true; // with a pipe for a console: it reached its end
 };
+
+// What the program is given as its standard output and error: files, or one
+// pipe that we read to its end, the way a deployment agent or a shell that
+// captures its output does.
+enum class Console { Files, Pipe };
+
+// Reads a pipe to its end into `text`, on a thread of its own.
+struct PipeDrain {
+    HANDLE readEnd;
+    std::string text;
+};
+
+DWORD WINAPI DrainPipe(LPVOID parameter)
+{
+    PipeDrain& drain = *static_cast<PipeDrain*>(parameter);
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(drain.readEnd, buffer, sizeof buffer, &got, nullptr))
+        drain.text.append(buffer, got);
+    return 0;
+}
 
 HANDLE OpenInheritable(const fs::path& path, DWORD access, DWORD disposition)
 {
@@ -135,15 +168,25 @@ protected:
         fs::remove_all(base, ignored);
     }
 
-    // Runs `program` from the build in `cwd`. Its console is files, not
-    // pipes: a background process that the script leaves behind inherits
-    // them, and a pipe would keep us waiting for it.
-    RunResult Run(const char* program, const std::string& arguments = "", const std::string& input = "")
+    // Runs `program` from the build in `cwd`, with `input` as its standard
+    // input and `console` as its standard output and error.
+    RunResult Run(const char* program, const std::string& arguments = "", const std::string& input = "",
+                  Console console = Console::Files)
     {
         WriteBytes(base / "stdin", input);
         HANDLE in = OpenInheritable(base / "stdin", GENERIC_READ, OPEN_EXISTING);
-        HANDLE out = OpenInheritable(base / "stdout", GENERIC_WRITE, CREATE_ALWAYS);
-        HANDLE err = OpenInheritable(base / "stderr", GENERIC_WRITE, CREATE_ALWAYS);
+        HANDLE out = nullptr;
+        HANDLE err = nullptr;
+        PipeDrain drain{};
+        if (console == Console::Files) {
+            out = OpenInheritable(base / "stdout", GENERIC_WRITE, CREATE_ALWAYS);
+            err = OpenInheritable(base / "stderr", GENERIC_WRITE, CREATE_ALWAYS);
+        } else {
+            SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+            CreatePipe(&drain.readEnd, &out, &inheritable, 0);
+            SetHandleInformation(drain.readEnd, HANDLE_FLAG_INHERIT, 0);
+            err = out;
+        }
 
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
@@ -160,21 +203,41 @@ protected:
                                             nullptr, directory.c_str(), &startup, &process);
         CloseHandle(in);
         CloseHandle(out);
-        CloseHandle(err);
+        if (err != out)
+            CloseHandle(err);
         if (!started) {
             ADD_FAILURE() << "could not start " << commandLine << ": error " << GetLastError();
+            if (drain.readEnd != nullptr)
+                CloseHandle(drain.readEnd);
             return result;
         }
         AssignProcessToJobObject(job, process.hProcess);
+        HANDLE drainThread = nullptr;
+        if (drain.readEnd != nullptr)
+            drainThread = CreateThread(nullptr, 0, DrainPipe, &drain, 0, nullptr);
         ResumeThread(process.hThread);
         CloseHandle(process.hThread);
         result.ended = WaitForSingleObject(process.hProcess, HangGuardMilliseconds) == WAIT_OBJECT_0;
         if (!result.ended)
             TerminateJobObject(job, 1);
+        if (drainThread != nullptr) {
+            // The pipe ends once every holder of its write end has closed
+            // it: the program, and whatever it let inherit that end.
+            result.consoleEnded = WaitForSingleObject(drainThread, HangGuardMilliseconds) == WAIT_OBJECT_0;
+            if (!result.consoleEnded)
+                TerminateJobObject(job, 1);
+            WaitForSingleObject(drainThread, INFINITE);
+            CloseHandle(drainThread);
+            CloseHandle(drain.readEnd);
+        }
         GetExitCodeProcess(process.hProcess, &result.exitCode);
         CloseHandle(process.hProcess);
-        result.out = ReadBytes(base / "stdout").value_or("");
-        result.err = ReadBytes(base / "stderr").value_or("");
+        if (console == Console::Files) {
+            result.out = ReadBytes(base / "stdout").value_or("");
+            result.err = ReadBytes(base / "stderr").value_or("");
+        } else {
+            result.out = drain.text;
+        }
         return result;
     }
 
@@ -183,6 +246,8 @@ protected:
     static void ExpectQuietRun(const RunResult& result, const std::string& console = "")
     {
         EXPECT_TRUE(result.ended) << "still running after " << HangGuardMilliseconds << " ms";
+        EXPECT_TRUE(result.consoleEnded) << "its console pipe was still open " << HangGuardMilliseconds
+                                         << " ms after the run";
         EXPECT_EQ(result.exitCode, 0u);
         EXPECT_EQ(result.out, console);
         EXPECT_EQ(result.err, "");
@@ -230,18 +295,23 @@ const OutputCase OutputCases[] = {
     {"OutputBeforeAndAfterFill", "@echo first\n@{fixture} fill 8000 8000\n@echo last", ("first\r\n" + CountingBytes(8000)).substr(0, 4096)},
 };
 
-class Output : public RunnerTest, public ::testing::WithParamInterface<OutputCase> {};
+class Output : public RunnerTest, public ::testing::WithParamInterface<std::tuple<OutputCase, const char*>> {};
 
 TEST_P(Output, LogHoldsStartOfOutput)
 {
-    if (GetParam().script != nullptr)
-        InstallScript(GetParam().script);
-    ExpectQuietRun(Run(RunnerProgram));
-    EXPECT_EQ(Log(), LogOf(GetParam().capture));
+    const auto& [output, program] = GetParam();
+    if (output.script != nullptr)
+        InstallScript(output.script);
+    ExpectQuietRun(Run(program));
+    EXPECT_EQ(Log(), LogOf(output.capture));
 }
 
-INSTANTIATE_TEST_SUITE_P(Scripts, Output, ::testing::ValuesIn(OutputCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Scripts, Output,
+                         ::testing::Combine(::testing::ValuesIn(OutputCases), ::testing::ValuesIn(CapturingPrograms)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" +
+                                    ProgramName({std::get<1>(info.param), info.index});
+                         });
 
 // --- The run's surroundings ----------------------------------------------
 
@@ -346,10 +416,25 @@ TEST_P(BackgroundHolder, DoesNotKeepTheRunWaiting)
     EXPECT_TRUE(holderOutlivedRun) << "the run waited for the holder to end";
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, BackgroundHolder, ::testing::Values(RunnerProgram, NoThreadProgram),
-                         [](const auto& info) {
-                             return std::string(info.param == RunnerProgram ? "Reader" : "NoReaderThread");
-                         });
+// A caller that reads the program's output through a pipe (a deployment
+// agent, a shell capturing it) waits for that pipe's end. The program's own
+// output handles must not reach the script, or the holder it leaves behind
+// would keep the caller waiting for minutes after the run.
+TEST_P(BackgroundHolder, DoesNotKeepTheCallersPipeOpen)
+{
+    InstallScript("@echo before\n@{fixture} spawn hold 300");
+    const RunResult result = Run(GetParam(), "", "", Console::Pipe);
+    const auto holder = ReadBackground(cwd / "hold.txt");
+    const bool holderOutlivedPipe = holder && IsRunning(holder->pid);
+
+    ExpectQuietRun(result);
+    EXPECT_EQ(Log(), LogOf("before\r\n"));
+    ASSERT_TRUE(holder) << "the background holder never started";
+    EXPECT_TRUE(holder->holdsPipe);
+    EXPECT_TRUE(holderOutlivedPipe) << "the caller's pipe ended only with the holder";
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, BackgroundHolder, ::testing::ValuesIn(CapturingPrograms), ProgramName);
 
 // A background process that keeps writing after the run has ended must see
 // its writes fail, not block forever: nothing but the program itself may
