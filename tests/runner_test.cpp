@@ -1,12 +1,16 @@
 // End-to-end tests: each case installs an uninstall script at the fixed
 // path, runs the program in a fresh working directory with its console sent
-// to files, and checks log.txt byte for byte, the exit status and what was
-// printed.
+// to files (or to a pipe, as a capturing caller gives it), and checks
+// log.txt byte for byte, the exit status and what was printed. The suite
+// runs only where the fixed path holds no script of an installed
+// application (see main).
 #include "output_pattern.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -55,10 +59,11 @@ std::optional<std::string> ReadBytes(const fs::path& path)
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-void WriteBytes(const fs::path& path, const std::string& bytes)
+bool WriteBytes(const fs::path& path, const std::string& bytes)
 {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << bytes;
+    return file.good();
 }
 
 // The run log for a given capture text: every LF written as CR LF, then one
@@ -74,12 +79,17 @@ std::string LogOf(const std::string& capture)
     return log + "\r\n";
 }
 
-// Writes the uninstall script (lines joined with CR LF); "{fixture}" stands
-// for the quoted path of the tests' fixture program.
+// The first line of every script the tests write. A script at the fixed path
+// without it belongs to an installed application, and the tests leave it
+// alone (see main).
+const char* const TestScriptMark = "@rem Written by the uninstall-runner tests; safe to delete.";
+
+// Writes the uninstall script (the mark, then the lines, joined with CR LF);
+// "{fixture}" stands for the quoted path of the tests' fixture program.
 void InstallScript(const std::string& lines)
 {
     const std::string fixture = "\"" + (ProgramDirectory() / "runner_fixture.exe").string() + "\"";
-    std::string script;
+    std::string script = std::string(TestScriptMark) + "\r\n";
     std::istringstream input(lines);
     for (std::string line; std::getline(input, line);) {
         for (std::size_t at; (at = line.find("{fixture}")) != std::string::npos;)
@@ -505,4 +515,77 @@ TEST(Executable, AsksForNoElevation)
         << manifest;
 }
 
+// --- The tests' own care for the machine -----------------------------------
+
+const char* const TestsProgram = "runner_tests.exe";
+
+// A script at the fixed path that these tests did not write makes the whole
+// suite refuse to run, and stays exactly as it was.
+TEST_F(RunnerTest, SuiteLeavesAForeignScriptAlone)
+{
+    const std::string foreign = "@echo off\r\nrem the application's own uninstaller\r\necho removing\r\n";
+    fs::create_directories(fs::path(ScriptPath).parent_path());
+    ASSERT_TRUE(WriteBytes(ScriptPath, foreign));
+
+    const RunResult result = Run(TestsProgram, "--gtest_filter=Scripts/Output.LogHoldsStartOfOutput/ShortLine_Reader");
+
+    EXPECT_TRUE(result.ended);
+    EXPECT_NE(result.exitCode, 0u);
+    EXPECT_NE(result.out.find(ScriptPath), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("Move it aside"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("[ RUN"), std::string::npos) << "a case ran:\n" << result.out;
+    EXPECT_EQ(ReadBytes(ScriptPath), foreign);
+}
+
+// What the suite needs of the fixed path before its first case: nothing of
+// an installed application there, and the right to write there. Returns the
+// reason it cannot run, or nothing. `created` is set to the outermost folder
+// on the way to the script that did not exist before, so that it can be
+// removed once the suite has ended.
+std::optional<std::string> ClaimScriptPath(fs::path& created)
+{
+    const fs::path script = ScriptPath;
+    std::error_code error;
+    if (fs::exists(script, error)) {
+        const std::string text = ReadBytes(script).value_or("");
+        if (text.compare(0, std::strlen(TestScriptMark), TestScriptMark) != 0)
+            return std::string(ScriptPath) +
+                   " is there and was not written by these tests: it is an installed application's "
+                   "uninstall script, which the tests would overwrite. Move it aside while the tests run, "
+                   "or run them on a machine without the application.";
+    }
+
+    for (fs::path folder = script.parent_path(); !fs::exists(folder, error); folder = folder.parent_path())
+        created = folder;
+    fs::create_directories(script.parent_path(), error);
+    if (error || !WriteBytes(script, std::string(TestScriptMark) + "\r\n")) {
+        if (!created.empty())
+            fs::remove_all(created, error);
+        created.clear();
+        return "cannot write " + std::string(ScriptPath) +
+               ", where every case puts its script. Run the tests as an administrator "
+               "(from a command prompt started with \"Run as administrator\").";
+    }
+    fs::remove(script, error);
+    return std::nullopt;
+}
+
 } // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (GTEST_FLAG_GET(list_tests))
+        return RUN_ALL_TESTS();
+
+    fs::path created;
+    if (const auto refusal = ClaimScriptPath(created)) {
+        std::printf("runner_tests: not run: %s\n", refusal->c_str());
+        return 2;
+    }
+    const int status = RUN_ALL_TESTS();
+    std::error_code ignored;
+    if (!created.empty())
+        fs::remove_all(created, ignored);
+    return status;
+}
