@@ -7,7 +7,8 @@
 set -euo pipefail
 build=$1 name=$2
 cd "$build"
-cpack --config CPackConfig.cmake >/dev/null
+# Unsigned, whatever the environment says: the packed program must be the built one.
+env -u UNINSTALL_RUNNER_SIGN_PFX cpack --config CPackConfig.cmake >/dev/null
 
 sha256sum --check --quiet "$name.zip.sha256"
 unpacked=$(mktemp -d)

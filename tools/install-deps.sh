@@ -2,12 +2,13 @@
 # Installs what building and testing need on Debian 12: CMake and make, the
 # mingw-w64 cross compiler for 32-bit Windows, 32-bit Wine to run the program
 # and its tests, GoogleTest's sources (built for Windows alongside the
-# tests), cppcheck, python3 for the benchmark and the kit check, and npm for
-# the workflow linter. Installs nothing that is already present; needs root
-# (or sudo) only when something is missing.
+# tests), cppcheck, python3 for the benchmark and the kit check, openssl and
+# osslsigncode for signing, and npm for the workflow linter. Installs nothing
+# that is already present; needs root (or sudo) only when something is
+# missing.
 set -euo pipefail
 
-packages=(cmake make g++-mingw-w64-i686 wine wine32:i386 googletest cppcheck python3)
+packages=(cmake make g++-mingw-w64-i686 wine wine32:i386 googletest cppcheck python3 openssl osslsigncode)
 # npm, for the linter of the hosted CI's workflows; a Node.js installed some
 # other way that brings its own npm is as good.
 command -v npm >/dev/null 2>&1 || packages+=(npm)
