@@ -109,7 +109,7 @@ void RemoveScript()
 struct RunResult {
     bool ended = false;      // false: the hang guard stopped it
     DWORD exitCode = 0;
-    std::string out;
+    std::string out;          // with a pipe for a console: both streams
     std::string err;
     bool consoleEnded = true; // with a pipe for a console: it reached its end
 };

@@ -38,13 +38,23 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# What the machine's network needs rather than the project: certificate
+# authorities this machine trusts beyond Debian's (a proxy's, say) are
+# trusted inside too, the way this machine's environment points at them.
+ca_environment=()
+[ -n "${NODE_EXTRA_CA_CERTS-}" ] && ca_environment+=(NODE_EXTRA_CA_CERTS="$NODE_EXTRA_CA_CERTS")
 inside() {
     chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        LANG=C.UTF-8 bash -c "$1"
+        LANG=C.UTF-8 "${ca_environment[@]}" bash -c "$1"
 }
 
-echo "== only git added"
+echo "== only git added (and this machine's extra certificate authorities, if any)"
 inside 'apt-get update -q >/dev/null && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends git >/dev/null'
+if compgen -G '/usr/local/share/ca-certificates/*.crt' >/dev/null; then
+    inside 'DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends ca-certificates >/dev/null'
+    cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/"
+    inside 'update-ca-certificates >/dev/null'
+fi
 inside 'git config --global --add safe.directory /src/repo/.git && git clone -q /src/repo /root/uninstall-runner'
 echo "cloned $(inside 'git -C /root/uninstall-runner log -1 --format="%h %s"')"
 
