@@ -6,15 +6,12 @@
 # suite present, none failed.
 set -euo pipefail
 kit=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+prefix_script=$(cd "$(dirname "$0")" && pwd)/wine-prefix.sh
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() { wineserver -k 2>/dev/null || true; rm -rf "$work"; }
+cleanup() { "$prefix_script" stop; rm -rf "$work"; }
 trap cleanup EXIT
-
-mkdir -p "$WINEPREFIX"
-# Wine's server outlives this script: keep it off our output.
-wineserver -p10 </dev/null >/dev/null 2>&1 || true
-wineboot --init </dev/null >/dev/null 2>&1
+"$prefix_script" boot >/dev/null
 
 folder="$WINEPREFIX/drive_c/Test kit"
 mkdir -p "$folder"
